@@ -1,0 +1,44 @@
+# The two set-up commands of the README: `make test` and `make demo`. Both first install whatever
+# is missing (Debian 12, apt-get), then build the three trees.
+BUILD   := build
+JOBS    ?= $(shell nproc)
+CMAKE   := cmake -S . -G "Unix Makefiles" -Wno-dev
+TREES   := win32 win64 native
+
+.PHONY: all prerequisites build test demo clean
+
+all: build
+
+prerequisites:
+	@bash scripts/install-prerequisites.sh
+
+$(BUILD)/win32/Makefile: | prerequisites
+	@$(CMAKE) -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
+$(BUILD)/win64/Makefile: | prerequisites
+	@$(CMAKE) -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake >/dev/null
+$(BUILD)/native/Makefile: | prerequisites
+	@$(CMAKE) -B $(BUILD)/native >/dev/null
+
+build-%: $(BUILD)/%/Makefile
+	@$(MAKE) --no-print-directory -C $(BUILD)/$* -j$(JOBS) all
+
+build: prerequisites $(TREES:%=build-%)
+
+# Each tree's tests under ctest; Windows tests run under Wine in the tree's own fresh prefix.
+test-%: build-%
+	@cd $(BUILD)/$* && ctest --output-on-failure -j$(JOBS)
+
+test: build
+	@status=0; for t in $(TREES); do \
+	  echo "== tests of build/$$t"; \
+	  (cd $(BUILD)/$$t && ctest --output-on-failure -j$(JOBS)) || status=1; \
+	done; exit $$status
+
+demo: build
+	@$(BUILD)/native/bin/launcher-config build --stub $(BUILD)/win32/launcher.exe \
+	  --config examples/demo.json --out $(BUILD)/demo/DemoService.exe
+	@echo "Built $(BUILD)/demo/DemoService.exe; its payload:"
+	@$(BUILD)/native/bin/launcher-config dump $(BUILD)/demo/DemoService.exe
+
+clean:
+	rm -rf $(BUILD)

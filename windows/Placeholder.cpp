@@ -1,0 +1,1 @@
+int launcherPlaceholder() { return 0; }
