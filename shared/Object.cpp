@@ -1,5 +1,6 @@
 #include "Object.h"
 
+#include <cstdlib>
 #include <cstring>
 
 const char* Object::getClassName() const {
@@ -47,4 +48,14 @@ int32_t javaStyleHash(const char* bytes, int32_t length) {
     for (int32_t i = 0; i < length; i++)
         h = h * 31 + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(bytes[i])));
     return static_cast<int32_t>(h);
+}
+
+char* copyString(const char* text) {
+    if (text == nullptr)
+        return nullptr;
+    size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
 }

@@ -37,3 +37,6 @@ class String : public Object {
 
 // Java's String.hashCode over bytes taken as signed 8-bit values.
 int32_t javaStyleHash(const char* bytes, int32_t length);
+
+// A copy of a NUL-terminated string on the heap (released with free); null stays null.
+char* copyString(const char* text);
