@@ -154,8 +154,8 @@ bool writeLauncher(std::ifstream& stub, uint64_t stubSize, const std::string& pa
     for (const IncludedFile& file : files) {
         std::ifstream data(file.path, std::ios::binary);
         if (!appendIncludedFile(data, file.size, out)) {
-            error =
-                "cannot read " + file.path + " (" + std::to_string(file.size) + " bytes): " + systemError();
+            error = "cannot read all " + std::to_string(file.size) + " bytes of " + file.path +
+                    " (did it change?)";
             return false;
         }
     }
