@@ -1,3 +1,4 @@
+#include "ClassProfilingSession.h"
 #include "Hashtable.h"
 #include "Object.h"
 
@@ -177,6 +178,30 @@ TEST(Hashtable, ClearReleasesFromTheLastBucketToTheFirst) {
     EXPECT_EQ(table.get(pointer(2)), nullptr);
     table.put(pointer(2), &values[2]);
     EXPECT_EQ(table.get(pointer(2)), &values[2]);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Hashtable, NetioClassKeysMatchByNameOrIdentity) {
+    Hashtable<NetioKeys, NetioClass> table(0.75f);
+    char socketName[] = "java.net.Socket";
+    char sameName[] = "java.net.Socket";
+    NetioClass socket{socketName, nullptr, javaStyleHash(socketName, 15)};
+    NetioClass unnamed{nullptr, nullptr, 0};
+    table.put(&socket, &socket);
+    table.put(&unnamed, &unnamed);
+
+    NetioClass probe{sameName, nullptr, javaStyleHash(sameName, 15)};
+    EXPECT_EQ(table.get(&probe), &socket);
+    // A key without a name is found only as itself, never by another unnamed key.
+    NetioClass otherUnnamed{nullptr, nullptr, 0};
+    EXPECT_EQ(table.get(&unnamed), &unnamed);
+    EXPECT_EQ(table.get(&otherUnnamed), nullptr);
+    // The bucket comes from the cached hash, not from the name.
+    NetioClass wrongHash{sameName, nullptr, javaStyleHash(sameName, 15) + 1};
+    EXPECT_NE(table.bucketIndex(&wrongHash), table.bucketIndex(&socket));
 }
 
 } // namespace
