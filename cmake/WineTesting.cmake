@@ -10,10 +10,10 @@ set_tests_properties(wine-prefix-up PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 add_test(NAME wine-prefix-down COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/prefix.sh down ${WINE_PREFIX} ${WINE_LOADER})
 set_tests_properties(wine-prefix-down PROPERTIES FIXTURES_CLEANUP wine)
 
-# add_wine_test(NAME name COMMAND command... [TIMEOUT seconds])
+# add_wine_test(NAME name COMMAND command... [TIMEOUT seconds] [ENV "VAR=value;..."])
 # Runs a command (a cross-built test binary, or a script) with the tree's Wine prefix in its environment.
 function(add_wine_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;ENV" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -21,5 +21,5 @@ function(add_wine_test)
   set_tests_properties(${T_NAME} PROPERTIES
     FIXTURES_REQUIRED wine
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "WINEPREFIX=${WINE_PREFIX};WINELOADER_CMD=${WINE_LOADER};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+    ENVIRONMENT "WINEPREFIX=${WINE_PREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;${T_ENV}")
 endfunction()

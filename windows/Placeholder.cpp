@@ -1,1 +1,0 @@
-int launcherPlaceholder() { return 0; }
