@@ -5,7 +5,7 @@ import struct
 import subprocess
 import unittest
 
-from harness import WINDOWS_TEMP, LauncherTestCase, payload, windows_path
+from harness import BUILD, STUB, WINDOWS_TEMP, LauncherTestCase, payload, windows_path
 
 CONSOLE_APP = {101: "Demo service", 107: "4", 1000: "Error", 2001: "q"}
 
@@ -196,6 +196,20 @@ class DamagedPayload(LauncherTestCase):
         for name, data, reader in cases:
             with self.subTest(case=name):
                 self.expect_internal_error(data, reader, name)
+
+
+class Demo(LauncherTestCase):
+    def test_the_demo_configuration_reaches_the_service_dispatcher(self):
+        tool = os.path.join(BUILD, os.pardir, "native", "bin", "launcher-config")
+        config = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "examples", "demo.json")
+        exe = os.path.join(self.dir, "DemoService.exe")
+        subprocess.run([tool, "build", "--stub", STUB, "--config", config, "--out", exe], check=True,
+                       capture_output=True)
+        code, _, _ = self.run_launcher(exe)
+        self.assertEqual(code, 0)
+        log = self.only_log()
+        self.assertIn("change working directory to " + windows_path(BUILD) + "\n", log)
+        self.assertIn("StartServiceCtrlDispatcher failed with error 1063\n", log)
 
 
 class ErrorDisplay(LauncherTestCase):
