@@ -1,4 +1,5 @@
 #include "DataWriter.h"
+#include "MemoryWriter.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,23 +18,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Keeps every byte handed to write and the size of each call.
-class MemoryWriter : public DataWriter {
-  public:
-    int32_t write(const void* data, int32_t count) override {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + count);
-        calls.push_back(count);
-        return count;
-    }
-    Bytes written() {
-        flush();
-        return bytes;
-    }
-    Bytes bytes;
-    std::vector<int32_t> calls;
-};
 
 // The definition of the checksum: one table lookup per byte.
 uint32_t referenceCrc(const uint8_t* data, size_t count) {
