@@ -32,8 +32,10 @@ TEST(Platform, PeriodicTimerTicksEveryFiveMilliseconds) {
     timer.stop();
     std::printf("ticks in one second: %d\n", ticks);
     // 200 nominal; a busy machine may delay a few wake-ups, and missed expirations coalesce.
+    // Above it: a tick on each edge of the window, and Wine's timer catching up late expirations
+    // in a burst. A wrong period (4 ms would give 250) still fails.
     EXPECT_GE(ticks, 120);
-    EXPECT_LE(ticks, 202);
+    EXPECT_LE(ticks, 215);
 }
 
 TEST(Platform, StoppedTimerDoesNotTick) {
