@@ -33,6 +33,10 @@ class PeriodicTimer {
 // represented on this system.
 FILE* openFile(const char16_t* path, const char16_t* mode);
 
+// The position in a file as 64 bits, -1 on failure; and a seek to an absolute position.
+int64_t filePosition(FILE* file);
+bool seekFile(FILE* file, int64_t position);
+
 // False when the variable is not set (or is empty, which Windows does not tell apart).
 bool readEnvironment(const char16_t* name, std::u16string& value);
 

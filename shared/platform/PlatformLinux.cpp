@@ -60,6 +60,14 @@ FILE* openFile(const char16_t* path, const char16_t* mode) {
     return std::fopen(narrowPath.c_str(), narrowMode.c_str());
 }
 
+int64_t filePosition(FILE* file) {
+    return static_cast<int64_t>(ftello(file));
+}
+
+bool seekFile(FILE* file, int64_t position) {
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
 bool readEnvironment(const char16_t* name, std::u16string& value) {
     std::string narrowName;
     if (!utf16ToUtf8(name, narrowName))

@@ -63,6 +63,14 @@ FILE* openFile(const char16_t* path, const char16_t* mode) {
     return _wfopen(reinterpret_cast<const wchar_t*>(path), reinterpret_cast<const wchar_t*>(mode));
 }
 
+int64_t filePosition(FILE* file) {
+    return _ftelli64(file);
+}
+
+bool seekFile(FILE* file, int64_t position) {
+    return _fseeki64(file, position, SEEK_SET) == 0;
+}
+
 bool readEnvironment(const char16_t* name, std::u16string& value) {
     const wchar_t* wideName = reinterpret_cast<const wchar_t*>(name);
     DWORD needed = GetEnvironmentVariableW(wideName, nullptr, 0);
