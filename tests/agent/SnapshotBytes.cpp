@@ -209,18 +209,24 @@ const Thread* File::thread(const std::string& name) const {
     return nullptr;
 }
 
+std::string File::className(uint64_t methodId) const {
+    for (const Method& method : methods)
+        if (method.id == methodId)
+            for (const auto& entry : classes)
+                if (entry.first == method.classId)
+                    return entry.second;
+    return "?";
+}
+
 std::string File::methodName(uint64_t id) const {
-    for (const Method& method : methods) {
-        if (method.id != id)
-            continue;
-        for (const auto& entry : classes)
-            if (entry.first == method.classId) {
-                std::string className = entry.second.substr(entry.second.rfind('.') + 1);
-                return className + "." + method.name;
-            }
-        return "?." + method.name;
-    }
-    return id == 0 ? "root" : "unlisted";
+    if (id == 0)
+        return "root";
+    for (const Method& method : methods)
+        if (method.id == id) {
+            std::string name = className(id);
+            return name.substr(name.rfind('.') + 1) + "." + method.name;
+        }
+    return "unlisted";
 }
 
 std::string File::tree(const Node& root) const {

@@ -51,7 +51,9 @@ struct File {
     std::vector<uint8_t> bytes; // the whole file
 
     const Thread* thread(const std::string& name) const;
+    // "Class.method" with the class name's last part; the full class name.
     std::string methodName(uint64_t id) const;
+    std::string className(uint64_t methodId) const;
     // "Class.method@line r=runnable b=blocked w=waiting n=netio", children indented by two.
     std::string tree(const Node& root) const;
 };

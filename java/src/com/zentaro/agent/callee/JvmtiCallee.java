@@ -51,6 +51,7 @@ public final class JvmtiCallee {
         private long[] open = new long[8];
         private int depth;
         private long[] sampled = {0};
+        private long samples;
 
         public synchronized void enterTransaction(long methodId) {
             if (depth == open.length) {
@@ -66,10 +67,16 @@ public final class JvmtiCallee {
         }
 
         synchronized void initSamplingState() {
+            samples++;
             long[] ids = new long[depth + 1];
             ids[0] = depth;
             System.arraycopy(open, 0, ids, 1, depth);
             sampled = ids;
+        }
+
+        /** How often the agent has sampled this thread. */
+        public synchronized long sampleCount() {
+            return samples;
         }
 
         /** Element 0 is the count n, elements 1 to n the ids. */
