@@ -68,9 +68,12 @@ void sampleThread(SamplingState& state, const jvmtiStackInfo& trace, int64_t ela
     state.currentFrames = trace.frame_buffer;
     state.currentCount = std::min(trace.frame_count, state.capacity);
 
+    // Previous frame k (innermost first) sits at slot base + k; current frame i goes to slot
+    // capacity - currentCount + i, so shared outer frames keep their slots.
+    const int32_t base = state.capacity - state.previousCount;
     int32_t common = 0;
     int32_t limit = std::min(state.previousCount, state.currentCount);
-    while (common < limit && sameFrame(state.previousFrames[state.previousCount - 1 - common],
+    while (common < limit && sameFrame(state.previousFrames[state.capacity - 1 - common],
                                        state.currentFrames[state.currentCount - 1 - common]))
         common++;
 
@@ -96,7 +99,7 @@ void sampleThread(SamplingState& state, const jvmtiStackInfo& trace, int64_t ela
 
     MethodDesc* objectConstructor = session->objectConstructor;
     for (int32_t i = 0; i < state.previousCount - common; i++) {
-        MethodDesc* method = session->lookupMethod(state.previousFrames[i].method, env);
+        MethodDesc* method = state.previousMethods[base + i];
         if (method != nullptr && method != objectConstructor)
             exitFrame(record, env, method);
     }
@@ -116,22 +119,23 @@ void sampleThread(SamplingState& state, const jvmtiStackInfo& trace, int64_t ela
     state.transactionCount = n;
 
     int32_t keptFrom = 0;
+    const int32_t slot = state.capacity - state.currentCount;
     for (int32_t i = state.currentCount - common - 1; i >= 0; i--) {
         const jvmtiFrameInfo& frame = state.currentFrames[i];
         MethodDesc* method = session->lookupMethod(frame.method, env);
-        if (method == nullptr || method == objectConstructor)
-            continue;
-        if (method->marker && !recordAgentClasses) {
+        if (method != nullptr && method->marker && !recordAgentClasses && method != objectConstructor) {
             keptFrom = i + 1; // the agent's own frame and all inside it are not the application's
             break;
         }
-        enterFrame(record, env, method, lineNumberOf(frame.method, frame.location));
+        state.previousFrames[slot + i] = frame;
+        state.previousMethods[slot + i] = method;
+        if (method != nullptr && method != objectConstructor)
+            enterFrame(record, env, method, lineNumberOf(frame.method, frame.location));
     }
 
     chargeSample(record, elapsed, now, fullTick);
 
     state.previousCount = state.currentCount - keptFrom;
-    std::copy(state.currentFrames + keptFrom, state.currentFrames + state.currentCount, state.previousFrames);
     state.currentCount = state.previousCount;
 }
 
@@ -196,8 +200,7 @@ void chargeSample(ThreadRecord* record, int64_t elapsed, int64_t now, bool fullT
     }
     switch (code) {
     case threadRunnable:
-        for (CallTreeNode* node = cursor; node != nullptr; node = node->parent)
-            node->runnableTime += elapsed;
+        cursor->ownRunnableTime += elapsed;
         return;
     case threadBlocked:
     case threadWaiting:

@@ -24,7 +24,10 @@ struct StateTimes {
 struct CallTreeNode {
     MethodDesc* method; // null for a thread's root
     int16_t line;       // the caller's line at which this method was called
-    int64_t runnableTime = 0;
+    // Runnable time of samples whose cursor was this very node. The snapshot carries the time
+    // of the node and everything below it; the writer adds the children's, so that a sample
+    // costs the same at any depth.
+    int64_t ownRunnableTime = 0;
     CallTreeNode* parent = nullptr;
     CallTreeNode* firstChild = nullptr;
     CallTreeNode* nextSibling = nullptr;

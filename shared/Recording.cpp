@@ -23,15 +23,17 @@ struct SectionEntry {
 // One recording at a time: a second record call would sample and release the same threads twice.
 bool recordRunning = false;
 
-// Method, line, runnable time and state times of every node; children first.
-void writeCallTree(DataWriter& writer, const CallTreeNode* node) {
+// Method, line, runnable time and state times of every node; children first. Returns the
+// node's runnable time, which includes that of everything below it.
+int64_t writeCallTree(DataWriter& writer, const CallTreeNode* node) {
     writer.writeByte(1);
+    int64_t runnable = node->ownRunnableTime;
     for (const CallTreeNode* child = node->firstChild; child != nullptr; child = child->nextSibling)
-        writeCallTree(writer, child);
+        runnable += writeCallTree(writer, child);
     writer.writeByte(0);
     writer.writeId(node->method);
     writer.writeShort(node->line);
-    writer.writeLong(node->runnableTime);
+    writer.writeLong(runnable);
     if (node->stateTimes == nullptr) {
         writer.writeByte(0);
     } else {
@@ -40,6 +42,7 @@ void writeCallTree(DataWriter& writer, const CallTreeNode* node) {
         writer.writeLong(node->stateTimes->waiting);
         writer.writeLong(node->stateTimes->netio);
     }
+    return runnable;
 }
 
 // Starts a section at the current position; the checksum covers the body, not the magic.

@@ -158,10 +158,12 @@ extern "C" JNIEXPORT void JNICALL Java_com_zentaro_agent_callee_JvmtiCallee_asso
 }
 
 SamplingState::SamplingState(ThreadRecord* thread, int32_t capacity)
-    : previousFrames(new jvmtiFrameInfo[capacity]), capacity(capacity), thread(thread) {}
+    : previousFrames(new jvmtiFrameInfo[capacity]), previousMethods(new MethodDesc*[capacity]),
+      capacity(capacity), thread(thread) {}
 
 SamplingState::~SamplingState() {
     delete[] previousFrames;
+    delete[] previousMethods;
 }
 
 void Sampler::resolveThreadManager(JNIEnv* env) {

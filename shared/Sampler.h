@@ -9,6 +9,7 @@
 #include <vector>
 
 struct CallTreeNode;
+struct MethodDesc;
 struct ThreadRecord;
 
 enum ThreadStateCode : uint8_t {
@@ -79,7 +80,11 @@ struct SamplingState {
     int32_t transactionCount = 0;
     jlong transactionIds[maxTransactions] = {};
     jvmtiFrameInfo* currentFrames = nullptr; // inside this tick's stack-trace result
-    jvmtiFrameInfo* previousFrames;          // owned, capacity frames
+    // The last merged frames and their descriptions, owned, capacity entries each. They fill the
+    // end of the arrays, outermost last, so that frames shared with the next sample stay in place
+    // and only the changed ones are copied.
+    jvmtiFrameInfo* previousFrames;
+    MethodDesc** previousMethods;
     int32_t previousCount = 0;
     int32_t currentCount = 0;
     int32_t commonCount = 0;

@@ -66,6 +66,18 @@ TEST_F(Sampling, MovedFramesAreLeftAndEnteredAgainUnderTheCallersLine) {
                                 "      Work.compute@21 r=10000\n");
 }
 
+TEST_F(Sampling, DeeperAndShallowerSamplesLeaveAndEnterOnlyTheDifference) {
+    std::vector<jvmtiFrameInfo> full = stack(), two = {frame(middle, 4), frame(outer, 5)},
+                                one = {frame(outer, 5)};
+    worker("worker", {runnable(two), runnable(full), runnable(one), runnable(full), runnable(two)});
+    for (int64_t elapsed : {1000, 2000, 3000, 4000, 5000})
+        tick(elapsed);
+    EXPECT_EQ(treeOf("worker"), "root r=15000\n"
+                                "  Main.main@0 r=15000\n"
+                                "    Work.step@11 r=12000\n"
+                                "      Work.compute@21 r=6000\n");
+}
+
 TEST_F(Sampling, LineOfALocationIsTheRangeThatHoldsIt) {
     jmethodID method = jvm.method("Lcom/acme/A;", "lines", "()V", {{2, 30}, {6, 31}, {12, 32}});
     jmethodID without = jvm.method("Lcom/acme/A;", "native", "()V");
