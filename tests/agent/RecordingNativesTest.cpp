@@ -168,6 +168,35 @@ TEST_F(RecordingNatives, ZeroNegativeAndMissingFileNames) {
     }
 }
 
+TEST_F(RecordingNatives, VmDeathEndsTheSamplingAndTheSnapshotIsStillWritten) {
+    int requests = 0;
+    jvm.onStackTraces = [&] {
+        if (++requests == 2)
+            jvm.callbacks.VMDeath(jvm.jvmti(), jvm.jni());
+    };
+    snapshotbytes::File file = recordAndRead(60000);
+    EXPECT_EQ(requests, 2) << "no tick after the VM died";
+    EXPECT_EQ(file.threads.size(), 1u);
+    expectReleased("after the VM died");
+}
+
+TEST_F(RecordingNatives, ThreadFailuresAreReportedAndTheRecordingGoesOn) {
+    jvm.threadOf(jvm.currentThread).setLocalStorageError = JVMTI_ERROR_OUT_OF_MEMORY;
+    EXPECT_EQ(console(20, JNI_FALSE, fileName(snapshotPath)),
+              "zentaro> Could not set thread local storage.\n");
+    snapshotbytes::File file;
+    std::string error;
+    ASSERT_TRUE(snapshotbytes::readFile(snapshotPath.string(), file, error)) << error;
+    ASSERT_EQ(file.threads.size(), 1u);
+    EXPECT_FALSE(file.threads[0].root.children.empty()) << "the thread is sampled all the same";
+
+    jvm.allThreadsError = JVMTI_ERROR_OUT_OF_MEMORY;
+    EXPECT_EQ(console(0, JNI_FALSE, fileName(snapshotPath)), "zentaro> Could not get all threads\n");
+    ASSERT_TRUE(snapshotbytes::readFile(snapshotPath.string(), file, error)) << error;
+    EXPECT_TRUE(file.threads.empty());
+    expectReleased("after the failures");
+}
+
 TEST_F(RecordingNatives, ASecondRecordDuringARecordingReturnsAtOnce) {
     bool called = false;
     jvm.onStackTraces = [&] {
