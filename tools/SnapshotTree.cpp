@@ -9,26 +9,11 @@ namespace snapshot {
 
 namespace {
 
-std::string milliseconds(int64_t micros) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f ms", static_cast<double>(micros) / 1000.0);
-    return text;
-}
-
 size_t countNodes(const CallTreeNode& node) {
     size_t count = 1;
-    for (const CallTreeNode& child : node.children) count += countNodes(child);
+    for (const CallTreeNode& child : node.children)
+        count += countNodes(child);
     return count;
-}
-
-const char* stateName(uint8_t state) {
-    switch (state) {
-    case runnable: return "runnable";
-    case blocked: return "blocked";
-    case waiting: return "waiting";
-    case networkIo: return "network I/O";
-    default: return "unknown";
-    }
 }
 
 void printNode(std::ostream& out, const Snapshot& snapshot, const CallTreeNode& node, int depth,
@@ -46,17 +31,23 @@ void printNode(std::ostream& out, const Snapshot& snapshot, const CallTreeNode& 
         // Indentation stops growing at some point; deeper levels say their depth instead.
         const int maxIndent = 64;
         out << std::string(static_cast<size_t>(std::min(current.depth, maxIndent)) * 2, ' ');
-        if (current.depth > maxIndent) out << "[" << current.depth << "] ";
+        if (current.depth > maxIndent)
+            out << "[" << current.depth << "] ";
         out << methodLabel(snapshot, n.methodId);
-        if (options.lines && n.line != 0) out << ":" << n.line;
+        if (options.lines && n.line != 0)
+            out << ":" << n.line;
         out << "  runnable " << milliseconds(n.runnableTime);
         if (n.hasStateTimes) {
-            if (n.blockedTime != 0) out << ", blocked " << milliseconds(n.blockedTime);
-            if (n.waitingTime != 0) out << ", waiting " << milliseconds(n.waitingTime);
-            if (n.networkIoTime != 0) out << ", network I/O " << milliseconds(n.networkIoTime);
+            if (n.blockedTime != 0)
+                out << ", blocked " << milliseconds(n.blockedTime);
+            if (n.waitingTime != 0)
+                out << ", waiting " << milliseconds(n.waitingTime);
+            if (n.networkIoTime != 0)
+                out << ", network I/O " << milliseconds(n.networkIoTime);
         }
         out << "\n";
-        if (options.maxDepth >= 0 && current.depth - depth >= options.maxDepth) continue;
+        if (options.maxDepth >= 0 && current.depth - depth >= options.maxDepth)
+            continue;
         for (auto child = n.children.rbegin(); child != n.children.rend(); ++child)
             stack.push_back({&*child, current.depth + 1});
     }
@@ -64,16 +55,39 @@ void printNode(std::ostream& out, const Snapshot& snapshot, const CallTreeNode& 
 
 } // namespace
 
+std::string milliseconds(int64_t micros) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f ms", static_cast<double>(micros) / 1000.0);
+    return text;
+}
+
+const char* stateName(uint8_t state) {
+    switch (state) {
+    case runnable:
+        return "runnable";
+    case blocked:
+        return "blocked";
+    case waiting:
+        return "waiting";
+    case networkIo:
+        return "network I/O";
+    default:
+        return "unknown";
+    }
+}
+
 std::string methodLabel(const Snapshot& snapshot, uint64_t methodId) {
     const MethodEntry* method = snapshot.method(methodId);
-    if (method == nullptr) return "<unknown method>";
+    if (method == nullptr)
+        return "<unknown method>";
     const ClassEntry* owner = snapshot.classOf(*method);
     return (owner != nullptr ? owner->name + "." : std::string()) + method->name + method->signature;
 }
 
 void printSummary(std::ostream& out, const std::string& path, const Snapshot& snapshot) {
     size_t nodes = 0;
-    for (const ThreadEntry& thread : snapshot.threads) nodes += countNodes(thread.root) - 1;
+    for (const ThreadEntry& thread : snapshot.threads)
+        nodes += countNodes(thread.root) - 1;
     out << path << ": valid snapshot, format " << formatVersion << "\n"
         << "  VM: " << snapshot.vmName << ", Java " << snapshot.javaVersion << "\n"
         << "  " << snapshot.classes.size() << " classes, " << snapshot.methods.size() << " methods, "
@@ -85,20 +99,24 @@ void printSummary(std::ostream& out, const std::string& path, const Snapshot& sn
 
 void printTree(std::ostream& out, const Snapshot& snapshot, const TreeOptions& options) {
     for (const ThreadEntry& thread : snapshot.threads) {
-        if (!options.thread.empty() && thread.name != options.thread) continue;
+        if (!options.thread.empty() && thread.name != options.thread)
+            continue;
         out << "Thread \"" << thread.name << "\"";
-        if (!thread.group.empty()) out << " in group \"" << thread.group << "\"";
+        if (!thread.group.empty())
+            out << " in group \"" << thread.group << "\"";
         out << ", from " << milliseconds(thread.start - snapshot.recordingStart);
         if (thread.end == notEnded)
             out << ", alive";
         else
             out << " to " << milliseconds(thread.end - snapshot.recordingStart);
-        if (thread.excluded) out << ", excluded from sampling";
+        if (thread.excluded)
+            out << ", excluded from sampling";
         out << "\n";
         for (const StateChange& change : thread.stateChanges)
-            out << "  at " << milliseconds(change.time - snapshot.recordingStart) << ": " << stateName(change.state)
-                << "\n";
-        for (const CallTreeNode& child : thread.root.children) printNode(out, snapshot, child, 1, options);
+            out << "  at " << milliseconds(change.time - snapshot.recordingStart) << ": "
+                << stateName(change.state) << "\n";
+        for (const CallTreeNode& child : thread.root.children)
+            printNode(out, snapshot, child, 1, options);
     }
 }
 
