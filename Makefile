@@ -34,7 +34,20 @@ test: build
 	  (cd $(BUILD)/$$t && ctest --output-on-failure -j$(JOBS)) || status=1; \
 	done; exit $$status
 
+# The demo: record the demo workload JVM for a few seconds, show the top of its call tree and write
+# build/demo/flamegraph.html; then build a configured launcher from examples/demo.json.
 demo: build
+	@mkdir -p $(BUILD)/demo
+	@set -e; java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java; \
+	$$java -jar $(BUILD)/java/zentaro-demo.jar 60 >$(BUILD)/demo/workload.log 2>&1 & pid=$$!; \
+	trap 'kill $$pid 2>/dev/null' EXIT; \
+	while ! grep -q ready $(BUILD)/demo/workload.log; do sleep 0.1; done; \
+	$(BUILD)/native/bin/zentaro-record --pid $$pid --seconds 4 --out $(BUILD)/demo/demo.snapshot; \
+	echo "Hottest methods of the demo JVM:"; \
+	$(BUILD)/native/bin/zentaro-snapshot top $(BUILD)/demo/demo.snapshot --limit 5; \
+	echo "Its call tree, three levels deep:"; \
+	$(BUILD)/native/bin/zentaro-snapshot tree $(BUILD)/demo/demo.snapshot --depth 3 | grep -v '^  at ' | head -40; \
+	$(BUILD)/native/bin/zentaro-snapshot flamegraph $(BUILD)/demo/demo.snapshot -o $(BUILD)/demo/flamegraph.html
 	@$(BUILD)/native/bin/launcher-config build --stub $(BUILD)/win32/launcher.exe \
 	  --config examples/demo.json --out $(BUILD)/demo/DemoService.exe
 	@echo "Built $(BUILD)/demo/DemoService.exe; its payload:"
