@@ -41,7 +41,10 @@ demo: build
 	@set -e; java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java; \
 	$$java -jar $(BUILD)/java/zentaro-demo.jar 60 >$(BUILD)/demo/workload.log 2>&1 & pid=$$!; \
 	trap 'kill $$pid 2>/dev/null' EXIT; \
-	while ! grep -q ready $(BUILD)/demo/workload.log; do sleep 0.1; done; \
+	while ! grep -q ready $(BUILD)/demo/workload.log; do \
+	  kill -0 $$pid 2>/dev/null || { echo "The demo workload did not start:"; cat $(BUILD)/demo/workload.log; exit 1; }; \
+	  sleep 0.1; \
+	done; \
 	$(BUILD)/native/bin/zentaro-record --pid $$pid --seconds 4 --out $(BUILD)/demo/demo.snapshot; \
 	echo "Hottest methods of the demo JVM:"; \
 	$(BUILD)/native/bin/zentaro-snapshot top $(BUILD)/demo/demo.snapshot --limit 5; \
