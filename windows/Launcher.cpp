@@ -2,10 +2,12 @@
 
 #include "Bounded.h"
 #include "Config.h"
+#include "JavaVMLauncher.h"
 #include "Log.h"
 #include "Paths.h"
 #include "ServiceCommands.h"
 #include "ServiceRuntime.h"
+#include "SingleInstance.h"
 
 #include <cstring>
 #include <cwchar>
@@ -134,16 +136,15 @@ void initLauncher() {
     getConfigString(2001, flavour, sizeof flavour);
     launcherFlavour = flavour[0];
 
-    // Variables in the working directory are expanded once the expansion of launcher variables exists;
-    // until then the configured text is taken as it stands.
     wchar_t workingDirectory[6000];
     getConfigStringAsWide(146, workingDirectory, 6000);
     if (workingDirectory[0] == 0) {
         logMessage("working directory unchanged");
         return;
     }
+    expandVariables(workingDirectory, 6000, true);
     wchar_t fullPath[6000];
-    makeFullPath(fullPath, 6000, workingDirectory);
+    makeFullPath(fullPath, 6000, workingDirectory, true, true);
     SetCurrentDirectoryW(fullPath);
     logMessage("change working directory to %S", fullPath);
 }
@@ -151,12 +152,14 @@ void initLauncher() {
 void runApplication(ArgumentList& arguments, bool registerConsoleHandler) {
     logMessage("run application (service %d, %d arguments)", isService ? 1 : 0, static_cast<int>(arguments.size()));
     for (size_t i = 0; i < arguments.size(); i++) logMessage("argument %d: %S", static_cast<int>(i), arguments[i]);
+    if (extractIncludedFiles(true) != 0) fatalMessage(1009, "16");
+    setNativeLibraryPath();
     if (registerConsoleHandler) {
         logMessage("registering ConsoleCtrlHandler");
         SetConsoleCtrlHandler(consoleControlHandler, TRUE);
     }
-    // Extracting included files, the single-instance check, the search for a Java runtime and the
-    // launch itself are not built yet.
+    checkSingleInstance();
+    // The search for a Java runtime and the launch itself are not built yet.
     logError("running the Java application is not implemented");
     fatalText("This launcher cannot run Java applications yet.");
 }

@@ -206,7 +206,7 @@ void showErrorMessageWide(int id, const wchar_t* argument) {
 
 void exitLauncher(int exitCode) {
     if (launcherTempDirectory[0] != 0) {
-        emptyDirectory(launcherTempDirectory);
+        emptyDirectory(launcherTempDirectory, true);
         RemoveDirectoryA(launcherTempDirectory);
     }
     ExitProcess(static_cast<UINT>(exitCode));

@@ -4,6 +4,8 @@
 #include "Format.h"
 #include "Launcher.h"
 #include "Log.h"
+#include "Paths.h"
+#include "LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -122,17 +124,6 @@ std::string narrowValue(int id) {
     char buffer[100];
     getConfigString(id, buffer, 100);
     return buffer;
-}
-
-std::string logText() {
-    const wchar_t* name = getLogFileName();
-    if (name == nullptr) return "";
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string lines = text.str();
-    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
-    return lines;
 }
 
 // Ids below are distinct per test: the tables are process-wide and only grow.
@@ -259,6 +250,36 @@ TEST(ErrorReport, AnArgumentLongerThanTheTextBufferIsCut) {
     char message[16] = "a {0} b";
     replaceFirstPlaceholder(message, sizeof message, "0123456789abcdefghij");
     EXPECT_STREQ(message, "a 0123456789abc");
+}
+
+// Native library directories, with variables, go in front of PATH in both views of the environment.
+TEST(NativeLibraryPath, DirectoriesGoInFrontOfPath) {
+    Tables t;
+    t.narrow = {narrowEntry(10004, "native;;C:\\abs${launcher:sys.pathlistSeparator}lib\\\\x")};
+    load(t, "en");
+    std::string original(60000, '\0');
+    original.resize(GetEnvironmentVariableA("PATH", &original[0], 60000));
+    SetEnvironmentVariableA("PATH", "C:\\old");
+    setNativeLibraryPath();
+    std::string directory = getExecutablePath();
+    directory.resize(directory.rfind('\\') + 1);
+    std::string expected = directory + "native;C:\\abs;" + directory + "lib\\x;C:\\old";
+    char value[6000];
+    GetEnvironmentVariableA("PATH", value, sizeof value);
+    EXPECT_EQ(std::string(value), expected);
+    const char* runtimePath = getenv("PATH");
+    ASSERT_NE(runtimePath, nullptr);
+    EXPECT_EQ(std::string(runtimePath), expected);
+    EXPECT_TRUE(logContains("Setting PATH (native libs) " + expected + "\n"));
+
+    // A PATH that would pass 48000 bytes is cut there. (Wine cannot set a variable that long in a
+    // 32-bit process here, so the composition is checked on its own.)
+    std::string cut = composeNativeLibraryPath("native", std::string(50000, 'p').c_str());
+    EXPECT_EQ(cut.size(), 47999u);
+    EXPECT_EQ(cut, directory + "native;" + std::string(47999 - directory.size() - 7, 'p'));
+    EXPECT_TRUE(logContains("ERROR: PATH (native libs) cut from " + std::to_string(directory.size() + 50007) +
+                            " to 47999 bytes\n"));
+    SetEnvironmentVariableA("PATH", original.c_str());
 }
 
 } // namespace

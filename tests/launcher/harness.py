@@ -29,9 +29,10 @@ def wide(id_, text):
     return struct.pack("<ii", id_, len(data)) + data
 
 
-def payload(narrow_entries=None, wide_entries=None, languages=(), magic=MAGIC):
+def payload(narrow_entries=None, wide_entries=None, languages=(), magic=MAGIC, files=()):
     """Payload bytes: narrow_entries and wide_entries map ids to texts; languages is a list of
-    (prefix, {id: text})."""
+    (prefix, {id: text}); files are the included files' contents that follow (their names and number
+    are configuration entries 2003 and 2002)."""
     narrow_entries = narrow_entries or {}
     wide_entries = wide_entries or {}
     out = struct.pack("<IiiQ", magic, 0, 1220735356, 2431)
@@ -41,7 +42,13 @@ def payload(narrow_entries=None, wide_entries=None, languages=(), magic=MAGIC):
     for prefix, entries in languages:
         out += struct.pack("<i", len(prefix)) + prefix.encode("ascii")
         out += struct.pack("<i", len(entries)) + b"".join(wide(i, t) for i, t in entries.items())
-    return out
+    return out + b"".join(included_file(content) for content in files)
+
+
+def included_file(content, declared_size=None):
+    """One included file as it follows the payload: its size (8 bytes), then its bytes XOR 0x88."""
+    size = len(content) if declared_size is None else declared_size
+    return struct.pack("<q", size) + bytes(b ^ 0x88 for b in content)
 
 
 def end_of_last_section(image):
@@ -95,7 +102,8 @@ class LauncherTestCase(unittest.TestCase):
         command = ["wine", exe, *args]
         if tmp is not None or raw is not None:
             batch = os.path.join(self.dir, "run.bat")
-            with open(batch, "w", newline="\r\n") as f:
+            # cmd reads batch files in the OEM code page.
+            with open(batch, "w", newline="\r\n", encoding="cp437") as f:
                 f.write("@echo off\n")
                 if tmp is not None:
                     f.write(f"set TMP={tmp}\n")
@@ -124,10 +132,10 @@ class LauncherTestCase(unittest.TestCase):
         with open(logs[0], "rb") as f:
             return f.read().decode("cp1252").replace("\r\n", "\n")
 
-    def run_with_message_box(self, exe, args=(), env=None, name="box"):
+    def run_with_message_box(self, exe, args=(), env=None, name="box", while_shown=None):
         """Runs a launcher that is expected to show a message box (needs a display): reads the box's
-        caption and text, keeps a screenshot, closes it with Return and returns
-        (exit code, caption, text). Output goes to files, never pipes: the first window in the prefix
+        caption and text, keeps a screenshot, calls while_shown() if given, closes the box with Return
+        and returns (exit code, caption, text). Output goes to files, never pipes: the first window in the prefix
         starts Wine's desktop process, which would inherit a pipe and hold it open."""
         result = os.path.join(self.dir, name + ".box")
         process = subprocess.Popen(["wine", exe, *args], env=env or self.environment(), stdin=subprocess.DEVNULL,
@@ -141,6 +149,8 @@ class LauncherTestCase(unittest.TestCase):
             os.makedirs(SCREENSHOTS, exist_ok=True)
             subprocess.run(["import", "-window", "root", os.path.join(SCREENSHOTS, name + ".png")],
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+            if while_shown is not None:
+                while_shown()
             close_message_box(caption)
             code = process.wait(timeout=30)
         finally:
@@ -163,6 +173,15 @@ def close_message_box(caption):
             return
         time.sleep(0.1)
     raise AssertionError(f"no window with caption {caption!r} to close")
+
+
+def unix_path(windows):
+    """The Unix path of a Windows path on the prefix's drive C: or on Z:."""
+    drive, rest = windows[:2].upper(), windows[2:].replace("\\", "/")
+    if drive == "Z:":
+        return rest
+    assert drive == "C:", windows
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c") + rest
 
 
 def windows_path(unix_path):
