@@ -25,11 +25,11 @@ final class NetioRegistration {
         this.className = className;
     }
 
-    /** Groups CLASS[#METHOD[#SIGNATURE]] specifications by class. */
-    static List<NetioRegistration> group(List<String> specifications) {
+    /** Groups CLASS[#METHOD[#SIGNATURE]] arguments by class. */
+    static List<NetioRegistration> group(List<String> arguments) {
         Map<String, NetioRegistration> byClass = new LinkedHashMap<>();
-        for (String specification : specifications) {
-            String[] parts = specification.split("#", 2);
+        for (String argument : arguments) {
+            String[] parts = argument.split("#", 2);
             NetioRegistration registration = byClass.computeIfAbsent(parts[0], NetioRegistration::new);
             if (parts.length == 1) {
                 registration.methods = null;
