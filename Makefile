@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc)
 CMAKE   := cmake -S . -G "Unix Makefiles" -Wno-dev
 TREES   := win32 win64 native
 
-.PHONY: all prerequisites build test demo clean
+.PHONY: all prerequisites build test demo bench clean
 
 all: build
 
@@ -55,6 +55,10 @@ demo: build
 	  --config examples/demo.json --out $(BUILD)/demo/DemoService.exe
 	@echo "Built $(BUILD)/demo/DemoService.exe; its payload:"
 	@$(BUILD)/native/bin/launcher-config dump $(BUILD)/demo/DemoService.exe
+
+# Benchmarks print ratios measured side by side in one run; they are never part of `make test`.
+bench: build-native
+	@$(MAKE) --no-print-directory -C $(BUILD)/native bench
 
 clean:
 	rm -rf $(BUILD)
